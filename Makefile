@@ -17,7 +17,7 @@ run:
 
 test-asan:
 	BUILD_DIR=build-asan CMAKE_ARGS="-DREELPRESS_ASAN=ON -DCMAKE_BUILD_TYPE=Debug" scripts/setup
-	ASAN_OPTIONS=detect_leaks=1 ctest --test-dir build-asan --output-on-failure -j$(JOBS)
+	ASAN_OPTIONS=detect_leaks=1 LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp ctest --test-dir build-asan --output-on-failure -j$(JOBS)
 
 test-tsan:
 	BUILD_DIR=build-tsan CMAKE_ARGS="-DREELPRESS_TSAN=ON -DCMAKE_BUILD_TYPE=Debug" scripts/setup

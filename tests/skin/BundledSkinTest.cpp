@@ -148,9 +148,15 @@ TEST_F(BundledSkins, SwitchingFiftyTimesLeaksNeitherWidgetsNorMemory) {
     ASSERT_EQ(QApplication::allWidgets().size(), widgets) << "round " << round;
   }
   const long grown = ResidentKilobytes() - before;
+#if defined(__SANITIZE_ADDRESS__)
+  // AddressSanitizer keeps freed memory in quarantine, so resident memory
+  // grows by design; its leak checker judges this build at exit instead.
+  (void)grown;
+#else
   // One leaked background alone is 1.4 MB; fifty switches leaking it would
   // grow far past this bound.
   EXPECT_LT(grown, 16 * 1024) << "resident memory grew by " << grown << " KB";
+#endif
   ExpectMainWindowElements(dialog, "Midnight after switching");
   EXPECT_EQ(dialog.SkinMenuPosition(), 2);
   EXPECT_FALSE(fs::exists(program.path() / "Tmp"));
