@@ -15,6 +15,7 @@
 #include "platform/com/ComPtr.h"
 #include "platform/dshow/BaseFilter.h"
 #include "platform/dshow/FilterRegistry.h"
+#include "platform/dshow/MediaTimeSeeking.h"
 #include "platform/dshow/MediaType.h"
 #include "platform/dshow/StreamSync.h"
 #include "platform/ui/Window.h"
@@ -97,7 +98,7 @@ class CFilterGraph : public CUnknown,
                      public IMediaControl,
                      public IMediaEventEx,
                      public IMediaEventSink,
-                     public IMediaSeeking,
+                     public CMediaTimeSeeking,
                      public IMediaPosition,
                      public IMediaFilter,
                      public IBasicAudio,
@@ -180,16 +181,9 @@ class CFilterGraph : public CUnknown,
   // IMediaSeeking
   HRESULT GetCapabilities(DWORD* capabilities) override;
   HRESULT CheckCapabilities(DWORD* capabilities) override;
-  HRESULT IsFormatSupported(const GUID* format) override;
-  HRESULT QueryPreferredFormat(GUID* format) override;
-  HRESULT GetTimeFormat(GUID* format) override;
-  HRESULT IsUsingTimeFormat(const GUID* format) override;
-  HRESULT SetTimeFormat(const GUID* format) override;
   HRESULT GetDuration(LONGLONG* duration) override;
   HRESULT GetStopPosition(LONGLONG* stop) override;
   HRESULT GetCurrentPosition(LONGLONG* current) override;
-  HRESULT ConvertTimeFormat(LONGLONG* target, const GUID* targetFormat, LONGLONG source,
-                            const GUID* sourceFormat) override;
   HRESULT SetPositions(LONGLONG* current, DWORD currentFlags, LONGLONG* stop, DWORD stopFlags) override;
   HRESULT GetPositions(LONGLONG* current, LONGLONG* stop) override;
   HRESULT GetAvailable(LONGLONG* earliest, LONGLONG* latest) override;
@@ -1189,24 +1183,6 @@ HRESULT CFilterGraph::CheckCapabilities(DWORD* capabilities) {
   return *capabilities ? S_FALSE : E_FAIL;
 }
 
-HRESULT CFilterGraph::IsFormatSupported(const GUID* format) {
-  if (!format) return E_POINTER;
-  return *format == TIME_FORMAT_MEDIA_TIME ? S_OK : S_FALSE;
-}
-
-HRESULT CFilterGraph::QueryPreferredFormat(GUID* format) {
-  if (!format) return E_POINTER;
-  *format = TIME_FORMAT_MEDIA_TIME;
-  return S_OK;
-}
-
-HRESULT CFilterGraph::GetTimeFormat(GUID* format) { return QueryPreferredFormat(format); }
-HRESULT CFilterGraph::IsUsingTimeFormat(const GUID* format) { return IsFormatSupported(format); }
-HRESULT CFilterGraph::SetTimeFormat(const GUID* format) {
-  if (!format) return E_POINTER;
-  return *format == TIME_FORMAT_MEDIA_TIME ? S_OK : E_INVALIDARG;
-}
-
 HRESULT CFilterGraph::GetDuration(LONGLONG* duration) {
   if (!duration) return E_POINTER;
   *duration = 0;
@@ -1250,16 +1226,6 @@ HRESULT CFilterGraph::GetCurrentPosition(LONGLONG* current) {
   }
   if (!found) return E_NOTIMPL;
   *current = position;
-  return S_OK;
-}
-
-HRESULT CFilterGraph::ConvertTimeFormat(LONGLONG* target, const GUID* targetFormat, LONGLONG source,
-                                        const GUID* sourceFormat) {
-  if (!target) return E_POINTER;
-  if ((targetFormat && *targetFormat != TIME_FORMAT_MEDIA_TIME) ||
-      (sourceFormat && *sourceFormat != TIME_FORMAT_MEDIA_TIME))
-    return E_INVALIDARG;
-  *target = source;
   return S_OK;
 }
 

@@ -8,6 +8,7 @@
 #include "platform/com/TaskMemory.h"
 #include "platform/dshow/FFmpegMediaTypes.h"
 #include "platform/dshow/FilterRegistry.h"
+#include "platform/dshow/MediaTimeSeeking.h"
 #include "platform/win/Strings.h"
 
 extern "C" {
@@ -60,7 +61,7 @@ void SetTypeSpecificFlag(IMediaSample* sample, DWORD flag) {
   }
 }
 
-class CMediaStreamPin : public CSourceStream, public IMediaSeeking {
+class CMediaStreamPin : public CSourceStream, public CMediaTimeSeeking {
  public:
   CMediaStreamPin(CMediaFileSource* filter, HRESULT* result, LPCWSTR name, int streamIndex, const CMediaType& type,
                   REFERENCE_TIME duration, int64_t startOffset);
@@ -72,16 +73,9 @@ class CMediaStreamPin : public CSourceStream, public IMediaSeeking {
   // IMediaSeeking
   HRESULT GetCapabilities(DWORD* capabilities) override;
   HRESULT CheckCapabilities(DWORD* capabilities) override;
-  HRESULT IsFormatSupported(const GUID* format) override;
-  HRESULT QueryPreferredFormat(GUID* format) override;
-  HRESULT GetTimeFormat(GUID* format) override { return QueryPreferredFormat(format); }
-  HRESULT IsUsingTimeFormat(const GUID* format) override { return IsFormatSupported(format); }
-  HRESULT SetTimeFormat(const GUID* format) override;
   HRESULT GetDuration(LONGLONG* duration) override;
   HRESULT GetStopPosition(LONGLONG* stop) override;
   HRESULT GetCurrentPosition(LONGLONG* current) override;
-  HRESULT ConvertTimeFormat(LONGLONG* target, const GUID* targetFormat, LONGLONG source,
-                            const GUID* sourceFormat) override;
   HRESULT SetPositions(LONGLONG* current, DWORD currentFlags, LONGLONG* stop, DWORD stopFlags) override;
   HRESULT GetPositions(LONGLONG* current, LONGLONG* stop) override;
   HRESULT GetAvailable(LONGLONG* earliest, LONGLONG* latest) override;
@@ -375,22 +369,6 @@ HRESULT CMediaStreamPin::CheckCapabilities(DWORD* capabilities) {
   return *capabilities == wanted ? S_OK : (*capabilities ? S_FALSE : E_FAIL);
 }
 
-HRESULT CMediaStreamPin::IsFormatSupported(const GUID* format) {
-  if (!format) return E_POINTER;
-  return *format == TIME_FORMAT_MEDIA_TIME ? S_OK : S_FALSE;
-}
-
-HRESULT CMediaStreamPin::QueryPreferredFormat(GUID* format) {
-  if (!format) return E_POINTER;
-  *format = TIME_FORMAT_MEDIA_TIME;
-  return S_OK;
-}
-
-HRESULT CMediaStreamPin::SetTimeFormat(const GUID* format) {
-  if (!format) return E_POINTER;
-  return *format == TIME_FORMAT_MEDIA_TIME ? S_OK : E_INVALIDARG;
-}
-
 HRESULT CMediaStreamPin::GetDuration(LONGLONG* duration) {
   if (!duration) return E_POINTER;
   *duration = duration_;
@@ -408,16 +386,6 @@ HRESULT CMediaStreamPin::GetCurrentPosition(LONGLONG* current) {
   if (!current) return E_POINTER;
   CAutoLock hold(&positionLock_);
   *current = current_;
-  return S_OK;
-}
-
-HRESULT CMediaStreamPin::ConvertTimeFormat(LONGLONG* target, const GUID* targetFormat, LONGLONG source,
-                                           const GUID* sourceFormat) {
-  if (!target) return E_POINTER;
-  if ((targetFormat && *targetFormat != TIME_FORMAT_MEDIA_TIME) ||
-      (sourceFormat && *sourceFormat != TIME_FORMAT_MEDIA_TIME))
-    return E_INVALIDARG;
-  *target = source;
   return S_OK;
 }
 

@@ -121,21 +121,6 @@ HRESULT FramePin::CheckCapabilities(DWORD* capabilities) {
   GetCapabilities(&mine);
   return (*capabilities & ~mine) ? S_FALSE : S_OK;
 }
-HRESULT FramePin::IsFormatSupported(const GUID* format) {
-  if (!format) return E_POINTER;
-  return *format == TIME_FORMAT_MEDIA_TIME ? S_OK : S_FALSE;
-}
-HRESULT FramePin::QueryPreferredFormat(GUID* format) {
-  if (!format) return E_POINTER;
-  *format = TIME_FORMAT_MEDIA_TIME;
-  return S_OK;
-}
-HRESULT FramePin::GetTimeFormat(GUID* format) { return QueryPreferredFormat(format); }
-HRESULT FramePin::IsUsingTimeFormat(const GUID* format) { return IsFormatSupported(format); }
-HRESULT FramePin::SetTimeFormat(const GUID* format) {
-  if (!format) return E_POINTER;
-  return *format == TIME_FORMAT_MEDIA_TIME ? S_OK : E_INVALIDARG;
-}
 HRESULT FramePin::GetDuration(LONGLONG* duration) {
   if (!duration) return E_POINTER;
   *duration = source_->frameCount * source_->frameTime;
@@ -151,15 +136,6 @@ HRESULT FramePin::GetCurrentPosition(LONGLONG* current) {
   if (!current) return E_POINTER;
   CAutoLock hold(&streamLock_);
   *current = nextFrame_ * source_->frameTime;
-  return S_OK;
-}
-HRESULT FramePin::ConvertTimeFormat(LONGLONG* target, const GUID* targetFormat, LONGLONG source,
-                                    const GUID* sourceFormat) {
-  if (!target) return E_POINTER;
-  if ((targetFormat && *targetFormat != TIME_FORMAT_MEDIA_TIME) ||
-      (sourceFormat && *sourceFormat != TIME_FORMAT_MEDIA_TIME))
-    return E_INVALIDARG;
-  *target = source;
   return S_OK;
 }
 HRESULT FramePin::SetPositions(LONGLONG* current, DWORD currentFlags, LONGLONG* stop, DWORD stopFlags) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/dshow/BaseRenderer.h"
+#include "platform/dshow/MediaTimeSeeking.h"
 #include "platform/dshow/SourceFilter.h"
 #include "platform/dshow/TransformFilter.h"
 
@@ -32,7 +33,7 @@ CMediaType MakeRgbType(const GUID& subtype, int width, int height, REFERENCE_TIM
 
 class FrameSourceFilter;
 
-class FramePin : public CSourceStream, public IMediaSeeking {
+class FramePin : public CSourceStream, public CMediaTimeSeeking {
  public:
   FramePin(FrameSourceFilter* filter, HRESULT* result);
 
@@ -41,16 +42,9 @@ class FramePin : public CSourceStream, public IMediaSeeking {
 
   HRESULT GetCapabilities(DWORD* capabilities) override;
   HRESULT CheckCapabilities(DWORD* capabilities) override;
-  HRESULT IsFormatSupported(const GUID* format) override;
-  HRESULT QueryPreferredFormat(GUID* format) override;
-  HRESULT GetTimeFormat(GUID* format) override;
-  HRESULT IsUsingTimeFormat(const GUID* format) override;
-  HRESULT SetTimeFormat(const GUID* format) override;
   HRESULT GetDuration(LONGLONG* duration) override;
   HRESULT GetStopPosition(LONGLONG* stop) override;
   HRESULT GetCurrentPosition(LONGLONG* current) override;
-  HRESULT ConvertTimeFormat(LONGLONG* target, const GUID* targetFormat, LONGLONG source,
-                            const GUID* sourceFormat) override;
   HRESULT SetPositions(LONGLONG* current, DWORD currentFlags, LONGLONG* stop, DWORD stopFlags) override;
   HRESULT GetPositions(LONGLONG* current, LONGLONG* stop) override;
   HRESULT GetAvailable(LONGLONG* earliest, LONGLONG* latest) override;
