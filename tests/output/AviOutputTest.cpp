@@ -28,6 +28,8 @@ extern "C" {
 #include "platform/win/Strings.h"
 #include "tests/fixtures/ClipWriter.h"
 #include "tests/fixtures/MediaProbe.h"
+#include "tests/support/GraphHarness.h"
+#include "tests/support/PlayerCheck.h"
 #include "tests/support/TempDir.h"
 
 namespace {
@@ -39,83 +41,15 @@ std::u16string Wide(const std::filesystem::path& path) { return reel::Utf8ToUtf1
 
 template <typename Interface>
 ComPtr<Interface> Create(REFCLSID clsid) {
-  ComPtr<Interface> object;
-  EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, reel::kIidOf<Interface>,
-                             reinterpret_cast<void**>(&object)),
-            S_OK);
+  ComPtr<Interface> object = reel::test::CreateObject<Interface>(clsid);
+  EXPECT_TRUE(object);
   return object;
 }
 
-std::vector<ComPtr<IPin>> PinsOf(IBaseFilter* filter, PIN_DIRECTION wanted) {
-  std::vector<ComPtr<IPin>> pins;
-  ComPtr<IEnumPins> enumerator;
-  if (FAILED(filter->EnumPins(&enumerator))) return pins;
-  ComPtr<IPin> pin;
-  while (enumerator->Next(1, &pin, nullptr) == S_OK) {
-    PIN_DIRECTION direction;
-    pin->QueryDirection(&direction);
-    if (direction == wanted) pins.push_back(pin);
-    pin = nullptr;
-  }
-  return pins;
-}
-
-ComPtr<IPin> FreeInput(IBaseFilter* filter) {
-  for (ComPtr<IPin>& pin : PinsOf(filter, PINDIR_INPUT)) {
-    ComPtr<IPin> peer;
-    if (pin->ConnectedTo(&peer) == VFW_E_NOT_CONNECTED) return pin;
-  }
-  return nullptr;
-}
-
-GUID FirstMajorType(IPin* pin) {
-  ComPtr<IEnumMediaTypes> types;
-  AM_MEDIA_TYPE* type = nullptr;
-  GUID major = GUID_NULL;
-  if (SUCCEEDED(pin->EnumMediaTypes(&types)) && types->Next(1, &type, nullptr) == S_OK) {
-    major = type->majortype;
-    DeleteMediaType(type);
-  }
-  return major;
-}
-
-// Runs the graph until its EC_COMPLETE (true) or an abort or the time-out.
-bool RunToCompletion(IGraphBuilder* graph, int timeoutMilliseconds, HRESULT* runResult = nullptr) {
-  bool posted = false;
-  HWND window = reel::CreateMessageWindow([&](HWND, UINT message, WPARAM, LPARAM) -> LRESULT {
-    if (message == WM_USER + 1) posted = true;
-    return 0;
-  });
-  ComPtr<IMediaEventEx> events;
-  ComPtr<IMediaControl> control;
-  graph->QueryInterface(IID_IMediaEventEx, reinterpret_cast<void**>(&events));
-  graph->QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(&control));
-  events->SetNotifyWindow(reinterpret_cast<OAHWND>(window), WM_USER + 1, 0);
-  bool complete = false;
-  HRESULT run = control->Run();
-  if (runResult) *runResult = run;
-  if (SUCCEEDED(run)) {
-    reel::RunMessageLoopUntil(
-        [&] {
-          if (!posted) return false;
-          posted = false;
-          LONG code;
-          LONG_PTR first, second;
-          bool aborted = false;
-          while (events->GetEvent(&code, &first, &second, 0) == S_OK) {
-            events->FreeEventParams(code, first, second);
-            if (code == EC_COMPLETE) complete = true;
-            if (code == EC_ERRORABORT) aborted = true;
-          }
-          return complete || aborted;
-        },
-        timeoutMilliseconds);
-  }
-  control->Stop();
-  events->SetNotifyWindow(0, 0, 0);
-  DestroyWindow(window);
-  return complete;
-}
+using reel::test::FirstMajorType;
+using reel::test::FreeInput;
+using reel::test::PinsOf;
+using reel::test::RunToCompletion;
 
 // How each stream of the source reaches the multiplexer.
 struct Routing {
@@ -257,6 +191,19 @@ TEST_P(UncompressedVideo, TranscodesToDibFramesAndPcm) {
   EXPECT_EQ(audio->channels, spec.channels);
   EXPECT_NEAR(audio->decodedSeconds, expected.FirstAudio()->decodedSeconds, 0.03);
   EXPECT_NEAR(audio->toneFrequency, spec.toneFrequency, 20.0);
+
+  reel::test::PlayerVerdict verdict = reel::test::PlayInMpv(output.string());
+  EXPECT_TRUE(verdict.played) << verdict.log;
+}
+
+// The player check itself: a file cut short is not a file that plays.
+TEST_F(AviOutputTest, PlayerCheckRejectsATruncatedFile) {
+  auto source = WriteSource("avi");
+  std::string bytes = reel::test::ReadFile(source);
+  auto truncated = folder / "truncated.avi";
+  reel::test::WriteFile(truncated, bytes.substr(0, bytes.size() / 2));
+  EXPECT_TRUE(reel::test::PlayInMpv(source.string()).played);
+  EXPECT_FALSE(reel::test::PlayInMpv(truncated.string()).played);
 }
 
 INSTANTIATE_TEST_SUITE_P(Subtypes, UncompressedVideo,
@@ -390,9 +337,9 @@ TEST(AviMux, AcceptsWhatAnAviFileCarries) {
 TEST_F(AviOutputTest, UnwritableOutputFailsToRun) {
   auto source = WriteSource("avi");
   Build(source, folder / "missing-folder" / "out.avi", Routing{});
-  HRESULT run = S_OK;
-  EXPECT_FALSE(RunToCompletion(graph.Get(), 10000, &run));
-  EXPECT_TRUE(FAILED(run)) << std::hex << run;
+  reel::test::RunOutcome outcome = reel::test::RunGraph(graph.Get(), 10000);
+  EXPECT_FALSE(outcome.complete);
+  EXPECT_TRUE(FAILED(outcome.runResult)) << std::hex << outcome.runResult;
   EXPECT_FALSE(std::filesystem::exists(folder / "missing-folder"));
 }
 

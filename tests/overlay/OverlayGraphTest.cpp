@@ -14,6 +14,7 @@
 #include "tests/fixtures/ClipWriter.h"
 #include "tests/fixtures/FrameCode.h"
 #include "tests/overlay/OverlayHarness.h"
+#include "tests/support/GraphHarness.h"
 #include "tests/support/TempDir.h"
 
 namespace {
@@ -22,52 +23,19 @@ using namespace reel::overlaytest;
 using reel::ComPtr;
 
 template <typename T>
-ComPtr<T> Create(REFCLSID clsid, REFIID iid) {
-  ComPtr<T> object;
-  EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid, reinterpret_cast<void**>(&object)), S_OK);
+ComPtr<T> Create(REFCLSID clsid, REFIID) {
+  ComPtr<T> object = reel::test::CreateObject<T>(clsid);
+  EXPECT_TRUE(object);
   return object;
 }
 
 ComPtr<IPin> Pin(IBaseFilter* filter, const char16_t* name) {
-  ComPtr<IPin> pin;
-  EXPECT_EQ(filter->FindPin(name, &pin), S_OK) << reel::Utf16ToUtf8(name);
+  ComPtr<IPin> pin = reel::test::PinNamed(filter, name);
+  EXPECT_TRUE(pin) << reel::Utf16ToUtf8(name);
   return pin;
 }
 
-bool RunToCompletion(IGraphBuilder* graph, int timeoutMilliseconds) {
-  bool posted = false;
-  HWND window = reel::CreateMessageWindow([&](HWND, UINT message, WPARAM, LPARAM) -> LRESULT {
-    if (message == WM_USER + 1) posted = true;
-    return 0;
-  });
-  ComPtr<IMediaEventEx> events;
-  ComPtr<IMediaControl> control;
-  graph->QueryInterface(IID_IMediaEventEx, reinterpret_cast<void**>(&events));
-  graph->QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(&control));
-  events->SetNotifyWindow(reinterpret_cast<OAHWND>(window), WM_USER + 1, 0);
-  bool complete = false;
-  if (SUCCEEDED(control->Run())) {
-    reel::RunMessageLoopUntil(
-        [&] {
-          if (!posted) return false;
-          posted = false;
-          LONG code;
-          LONG_PTR first, second;
-          bool aborted = false;
-          while (events->GetEvent(&code, &first, &second, 0) == S_OK) {
-            events->FreeEventParams(code, first, second);
-            if (code == EC_COMPLETE) complete = true;
-            if (code == EC_ERRORABORT) aborted = true;
-          }
-          return complete || aborted;
-        },
-        timeoutMilliseconds);
-  }
-  control->Stop();
-  events->SetNotifyWindow(0, 0, 0);
-  DestroyWindow(window);
-  return complete;
-}
+using reel::test::RunToCompletion;
 
 TEST(OverlayGraph, DecodedFramesCarryTheTextOverItsWindowOnly) {
   reel::test::TempDir folder;
