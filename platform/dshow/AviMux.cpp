@@ -72,7 +72,9 @@ bool DescribeRawVideo(const AM_MEDIA_TYPE& type, AVCodecParameters* parameters, 
   AVPixelFormat format = AV_PIX_FMT_NONE;
   if (type.subtype == MEDIASUBTYPE_RGB555 && header->biBitCount == 16) format = AV_PIX_FMT_RGB555LE;
   if (type.subtype == MEDIASUBTYPE_RGB24 && header->biBitCount == 24) format = AV_PIX_FMT_BGR24;
-  if (type.subtype == MEDIASUBTYPE_RGB32 && header->biBitCount == 32) format = AV_PIX_FMT_BGR0;
+  // A 32-bit DIB in AVI is what libavformat calls BGRA (the fourth byte is
+  // unused); naming it so keeps the muxer from warning that it cannot store it.
+  if (type.subtype == MEDIASUBTYPE_RGB32 && header->biBitCount == 32) format = AV_PIX_FMT_BGRA;
   // AVI stores DIBs bottom-up: a top-down picture (negative height) would
   // come out upside down.
   if (format == AV_PIX_FMT_NONE || header->biCompression != BI_RGB || header->biWidth <= 0 ||

@@ -8,8 +8,11 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include <cstring>
 #include <filesystem>
 #include <functional>
+#include <memory>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -26,6 +29,7 @@ extern "C" {
 #include "platform/dshow/MediaType.h"
 #include "platform/ui/Window.h"
 #include "platform/win/Strings.h"
+#include "tests/dshow/TestFilters.h"
 #include "tests/fixtures/ClipWriter.h"
 #include "tests/fixtures/MediaProbe.h"
 #include "tests/support/GraphHarness.h"
@@ -529,3 +533,65 @@ TEST(VideoCompressor, RejectsBadSettingsAndOddSizes) {
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------------------
+// Files past 1 GiB: the multiplexer goes on in further RIFF chunks with the
+// extended index, and every frame can still be found and read back.
+
+TEST(AviMuxLargeFile, StaysReadablePastOneGibibyte) {
+  // RGB32 1920x1080 frames: 8.3 MB each, so 135 of them make 1.12 GB.
+  constexpr int kWidth = 1920;
+  constexpr int kHeight = 1080;
+  constexpr int kFrames = 135;
+  reel::test::TempDir folder("avilarge");
+  const std::filesystem::path output = folder / "large.avi";
+
+  auto graph = Create<IGraphBuilder>(CLSID_FilterGraph);
+  ComPtr<reel::test::FrameSourceFilter> source(
+      new reel::test::FrameSourceFilter(kFrames, kWidth, kHeight, UNITS / 25, /*offerRgb32First=*/true));
+  auto mux = Create<IBaseFilter>(CLSID_AviDest);
+  auto writer = Create<IBaseFilter>(CLSID_FileWriter);
+  ASSERT_EQ(graph->AddFilter(source.Get(), u"Frames"), S_OK);
+  ASSERT_EQ(graph->AddFilter(mux.Get(), u"AVI Mux"), S_OK);
+  ASSERT_EQ(graph->AddFilter(writer.Get(), u"File writer"), S_OK);
+  auto sink = reel::test::QueryObject<IFileSinkFilter>(writer.Get());
+  ASSERT_TRUE(sink);
+  ASSERT_EQ(sink->SetFileName(Wide(output).c_str(), nullptr), S_OK);
+  ASSERT_EQ(graph->ConnectDirect(PinsOf(mux.Get(), PINDIR_OUTPUT).at(0).Get(),
+                                 PinsOf(writer.Get(), PINDIR_INPUT).at(0).Get(), nullptr),
+            S_OK);
+  ASSERT_EQ(graph->ConnectDirect(source->Pin(), FreeInput(mux.Get()).Get(), nullptr), S_OK);
+  reel::test::RunWithoutClock(graph.Get());
+  ASSERT_TRUE(RunToCompletion(graph.Get(), 120000));
+  graph.Reset();
+
+  ASSERT_GT(std::filesystem::file_size(output), 1ull << 30);
+  AVFormatContext* raw = nullptr;
+  ASSERT_EQ(avformat_open_input(&raw, output.string().c_str(), nullptr, nullptr), 0);
+  std::unique_ptr<AVFormatContext, void (*)(AVFormatContext*)> input(raw, [](AVFormatContext* context) {
+    avformat_close_input(&context);
+  });
+  ASSERT_EQ(avformat_find_stream_info(input.get(), nullptr), 0);
+  ASSERT_EQ(input->nb_streams, 1u);
+  EXPECT_EQ(input->streams[0]->codecpar->width, kWidth);
+  EXPECT_EQ(input->streams[0]->codecpar->height, kHeight);
+  // The index reaches every frame, the ones in the second RIFF chunk too.
+  EXPECT_EQ(input->streams[0]->nb_frames, kFrames);
+  // Each frame's first bytes carry its number (the source writes it there),
+  // so frames read back in order and whole.
+  AVPacket* packet = av_packet_alloc();
+  std::vector<int> numbers;
+  while (av_read_frame(input.get(), packet) >= 0) {
+    EXPECT_EQ(packet->size, kWidth * kHeight * 4);
+    int32_t number = -1;
+    if (packet->size >= 4) std::memcpy(&number, packet->data, sizeof number);
+    numbers.push_back(number);
+    av_packet_unref(packet);
+  }
+  av_packet_free(&packet);
+  std::vector<int> expected(kFrames);
+  std::iota(expected.begin(), expected.end(), 0);
+  EXPECT_EQ(numbers, expected);
+  // The last frame is found through the index, not only by reading on.
+  ASSERT_GE(av_seek_frame(input.get(), 0, kFrames - 1, AVSEEK_FLAG_ANY), 0);
+}
