@@ -71,8 +71,14 @@ bool PictureConverter::Convert(const uint8_t* const planes[4], const int strides
   uint8_t* targetPlanes[4];
   int targetStrides[4];
   if (!PicturePlanes(target, out, outSize, targetPlanes, targetStrides)) return false;
-  int targetWidth = header->biWidth;
-  int targetHeight = std::abs(header->biHeight);
+  return Scale(planes, strides, format, width, height, targetPlanes, targetStrides, targetFormat, header->biWidth,
+               std::abs(header->biHeight));
+}
+
+bool PictureConverter::Scale(const uint8_t* const planes[4], const int strides[4], AVPixelFormat format, int width,
+                             int height, uint8_t* const targetPlanes[4], const int targetStrides[4],
+                             AVPixelFormat targetFormat, int targetWidth, int targetHeight) {
+  if (width <= 0 || height <= 0 || targetWidth <= 0 || targetHeight <= 0) return false;
   context_ = sws_getCachedContext(context_, width, height, format, targetWidth, targetHeight, targetFormat,
                                   SWS_BILINEAR, nullptr, nullptr, nullptr);
   if (!context_) return false;

@@ -28,6 +28,11 @@ class PictureConverter {
   // Scales and converts the source planes into a picture of the target type.
   bool Convert(const uint8_t* const planes[4], const int strides[4], AVPixelFormat format, int width, int height,
                const AM_MEDIA_TYPE& target, BYTE* out, LONG outSize);
+  // Scales between two sets of planes, which may point into parts of larger
+  // pictures.
+  bool Scale(const uint8_t* const planes[4], const int strides[4], AVPixelFormat format, int width, int height,
+             uint8_t* const targetPlanes[4], const int targetStrides[4], AVPixelFormat targetFormat, int targetWidth,
+             int targetHeight);
 
  private:
   SwsContext* context_ = nullptr;
