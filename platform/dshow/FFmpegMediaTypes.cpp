@@ -1,6 +1,9 @@
 #include "platform/dshow/FFmpegMediaTypes.h"
 
+#include <algorithm>
+#include <cstring>
 #include <new>
+#include <vector>
 
 #include "platform/com/ComObject.h"
 
@@ -36,6 +39,36 @@ AVCodecID CodecOfTag(const AVCodecTag* table, unsigned tag) {
   const AVCodecTag* const tables[] = {table, nullptr};
   return av_codec_get_id(tables, tag);
 }
+
+// The little-endian fields of a codec's structure behind a WAVEFORMATEX.
+class WaveExtra {
+ public:
+  void Word(unsigned value) {
+    bytes_.push_back(static_cast<BYTE>(value));
+    bytes_.push_back(static_cast<BYTE>(value >> 8));
+  }
+  void Dword(uint32_t value) {
+    Word(value & 0xFFFF);
+    Word(value >> 16);
+  }
+  void Bytes(const uint8_t* data, int size) {
+    if (data && size > 0) bytes_.insert(bytes_.end(), data, data + size);
+  }
+  const std::vector<BYTE>& bytes() const { return bytes_; }
+
+ private:
+  std::vector<BYTE> bytes_;
+};
+
+// Values of the MPEG audio format structures.
+constexpr unsigned kMpegLayer3IdMpeg = 1;          // MPEGLAYER3_ID_MPEG
+constexpr unsigned kMpegLayer3PaddingOff = 2;      // MPEGLAYER3_FLAG_PADDING_OFF
+constexpr unsigned kMpegLayer3CodecDelay = 1393;   // what the MP3 codecs announce
+constexpr unsigned kMpegLayer2 = 2;                // ACM_MPEG_LAYER2
+constexpr unsigned kMpegStereo = 1;                // ACM_MPEG_STEREO
+constexpr unsigned kMpegSingleChannel = 8;         // ACM_MPEG_SINGLECHANNEL
+constexpr unsigned kMpegNoEmphasis = 1;
+constexpr unsigned kMpegId1 = 0x10;                // ACM_MPEG_ID_MPEG1
 
 bool AttachParameters(const AVCodecParameters* source, CMediaType* mediaType) {
   AVCodecParameters* copy = avcodec_parameters_alloc();
@@ -163,6 +196,8 @@ AVCodecParameters* CodecParametersFromMediaType(const AM_MEDIA_TYPE& mediaType) 
     parameters->width = header->biWidth;
     parameters->height = header->biHeight < 0 ? -header->biHeight : header->biHeight;
     parameters->codec_tag = header->biCompression;
+    // Some decoders read their picture layout from the bit count (Huffyuv).
+    parameters->bits_per_coded_sample = header->biBitCount;
     std::size_t headerEnd = mediaType.formattype == FORMAT_VideoInfo ? sizeof(VIDEOINFOHEADER) : sizeof(VIDEOINFOHEADER2);
     if (mediaType.cbFormat > headerEnd) {
       extra = mediaType.pbFormat + headerEnd;
@@ -174,6 +209,7 @@ AVCodecParameters* CodecParametersFromMediaType(const AM_MEDIA_TYPE& mediaType) 
     av_channel_layout_default(&parameters->ch_layout, wave->nChannels);
     parameters->block_align = wave->nBlockAlign;
     parameters->bits_per_coded_sample = wave->wBitsPerSample;
+    parameters->bit_rate = static_cast<int64_t>(wave->nAvgBytesPerSec) * 8;
     std::size_t available = mediaType.cbFormat - sizeof(WAVEFORMATEX);
     extraSize = std::min<std::size_t>(wave->cbSize, available);
     if (extraSize) extra = mediaType.pbFormat + sizeof(WAVEFORMATEX);
@@ -283,6 +319,111 @@ bool MakePcmType(int sampleRate, int channels, int bitsPerSample, CMediaType* me
   wave->cbSize = 0;
   mediaType->SetSampleSize(wave->nBlockAlign);
   return true;
+}
+
+bool MakeEncodedAudioType(const AVCodecContext* encoder, CMediaType* mediaType) {
+  unsigned tag = TagOf(avformat_get_riff_audio_tags(), encoder->codec_id);
+  int channels = encoder->ch_layout.nb_channels;
+  int64_t rate = encoder->sample_rate;
+  int64_t frameSamples = encoder->frame_size;
+  if (tag == 0 || tag > 0xFFFF || channels <= 0 || rate <= 0) return false;
+  int64_t blockAlign = encoder->block_align > 0 ? encoder->block_align : 1;
+  int64_t bytesPerSecond = encoder->bit_rate / 8;
+  unsigned bitsPerSample = 0;
+  // Frames of a constant bit rate, rounded up: the largest frame.
+  auto frameBytes = [&] { return frameSamples > 0 ? (frameSamples * encoder->bit_rate / 8 + rate - 1) / rate : 1; };
+  // Block codecs: whole blocks of frameSamples samples.
+  auto blockRate = [&] { return frameSamples > 0 ? blockAlign * rate / frameSamples : 0; };
+  WaveExtra extra;
+  switch (encoder->codec_id) {
+    case AV_CODEC_ID_MP3:
+      // MPEGLAYER3WAVEFORMAT: a byte stream of frames.
+      blockAlign = 1;
+      extra.Word(kMpegLayer3IdMpeg);
+      extra.Dword(kMpegLayer3PaddingOff);
+      extra.Word(static_cast<unsigned>(frameSamples > 0 ? frameSamples * encoder->bit_rate / 8 / rate : 0));
+      extra.Word(1);  // frames per block
+      extra.Word(kMpegLayer3CodecDelay);
+      break;
+    case AV_CODEC_ID_MP2:
+      // MPEG1WAVEFORMAT.
+      blockAlign = frameBytes();
+      extra.Word(kMpegLayer2);
+      extra.Dword(static_cast<uint32_t>(encoder->bit_rate));
+      extra.Word(channels == 1 ? kMpegSingleChannel : kMpegStereo);
+      extra.Word(0);  // mode extension
+      extra.Word(kMpegNoEmphasis);
+      extra.Word(rate >= 32000 ? kMpegId1 : 0);
+      extra.Dword(0);  // presentation time
+      extra.Dword(0);
+      break;
+    case AV_CODEC_ID_AC3:
+      blockAlign = frameBytes();
+      break;
+    case AV_CODEC_ID_ADPCM_IMA_WAV:
+      // IMAADPCMWAVEFORMAT: samples per block.
+      bitsPerSample = 4;
+      bytesPerSecond = blockRate();
+      extra.Word(static_cast<unsigned>(frameSamples));
+      break;
+    case AV_CODEC_ID_ADPCM_MS:
+      // ADPCMWAVEFORMAT: samples per block and the coefficient table, as
+      // the encoder states them.
+      bitsPerSample = 4;
+      bytesPerSecond = blockRate();
+      extra.Bytes(encoder->extradata, encoder->extradata_size);
+      break;
+    case AV_CODEC_ID_GSM_MS:
+      // GSM610WAVEFORMAT: samples per block (two GSM frames).
+      bytesPerSecond = blockRate();
+      extra.Word(static_cast<unsigned>(frameSamples));
+      break;
+    case AV_CODEC_ID_PCM_ALAW:
+    case AV_CODEC_ID_PCM_MULAW:
+      bitsPerSample = 8;
+      blockAlign = channels;
+      bytesPerSecond = rate * channels;
+      break;
+    default:
+      bitsPerSample = static_cast<unsigned>(std::max(encoder->bits_per_coded_sample, 0));
+      extra.Bytes(encoder->extradata, encoder->extradata_size);
+      break;
+  }
+  const std::vector<BYTE>& extraBytes = extra.bytes();
+  if (extraBytes.size() > 0xFFFF || blockAlign <= 0 || blockAlign > 0xFFFF || bytesPerSecond <= 0 ||
+      bytesPerSecond > 0xFFFFFFFFLL)
+    return false;
+
+  mediaType->InitMediaType();
+  mediaType->SetType(&MEDIATYPE_Audio);
+  GUID subtype = FourccSubtype(tag);
+  mediaType->SetSubtype(&subtype);
+  mediaType->SetFormatType(&FORMAT_WaveFormatEx);
+  mediaType->SetVariableSize();
+  auto* wave = reinterpret_cast<WAVEFORMATEX*>(
+      mediaType->AllocFormatBuffer(static_cast<ULONG>(sizeof(WAVEFORMATEX) + extraBytes.size())));
+  if (!wave) return false;
+  wave->wFormatTag = static_cast<WORD>(tag);
+  wave->nChannels = static_cast<WORD>(channels);
+  wave->nSamplesPerSec = static_cast<DWORD>(rate);
+  wave->nAvgBytesPerSec = static_cast<DWORD>(bytesPerSecond);
+  wave->nBlockAlign = static_cast<WORD>(blockAlign);
+  wave->wBitsPerSample = static_cast<WORD>(bitsPerSample);
+  wave->cbSize = static_cast<WORD>(extraBytes.size());
+  if (!extraBytes.empty()) std::memcpy(wave + 1, extraBytes.data(), extraBytes.size());
+
+  AVCodecParameters* parameters = avcodec_parameters_alloc();
+  if (!parameters || avcodec_parameters_from_context(parameters, encoder) < 0) {
+    avcodec_parameters_free(&parameters);
+    return false;
+  }
+  // The rate the stream really has (block codecs leave the context's
+  // default in bit_rate).
+  parameters->bit_rate = bytesPerSecond * 8;
+  parameters->codec_tag = tag;
+  bool attached = AttachParameters(parameters, mediaType);
+  avcodec_parameters_free(&parameters);
+  return attached;
 }
 
 }  // namespace reel

@@ -44,6 +44,14 @@ AVCodecParameters* CodecParametersFromMediaType(const AM_MEDIA_TYPE& mediaType);
 // Video: a bottom-up DIB for the RGB subtypes, planar/packed YUV otherwise.
 bool MakeVideoType(REFGUID subtype, int width, int height, REFERENCE_TIME frameTime, CMediaType* mediaType);
 bool MakePcmType(int sampleRate, int channels, int bitsPerSample, CMediaType* mediaType);
+// The type of what an opened audio encoder makes, as an AVI file and the
+// audio compression manager describe it: the wave tag with the block size,
+// bytes per second and bits per sample of the format, and behind the
+// WAVEFORMATEX the codec's structure (MPEGLAYER3WAVEFORMAT, MPEG1WAVEFORMAT,
+// IMAADPCMWAVEFORMAT, ADPCMWAVEFORMAT with its coefficients,
+// GSM610WAVEFORMAT). pUnk carries the encoder's parameters. False for an
+// encoder whose codec has no wave tag.
+bool MakeEncodedAudioType(const AVCodecContext* encoder, CMediaType* mediaType);
 // The FFmpeg pixel format of an uncompressed subtype (AV_PIX_FMT_NONE if none).
 AVPixelFormat PixelFormatOfSubtype(REFGUID subtype);
 bool IsUncompressedVideo(const AM_MEDIA_TYPE& mediaType);
