@@ -165,24 +165,27 @@ HRESULT CBaseRenderer::GetState(DWORD millisecondsTimeout, FILTER_STATE* state) 
   return ready() ? S_OK : VFW_S_STATE_INTERMEDIATE;
 }
 
-bool CBaseRenderer::WaitForRenderTime(IMediaSample* sample, std::unique_lock<std::mutex>& hold) {
+CBaseRenderer::Timing CBaseRenderer::WaitForRenderTime(IMediaSample* sample, std::unique_lock<std::mutex>& hold,
+                                                       REFERENCE_TIME* lateness) {
+  *lateness = 0;
   for (;;) {
     // Paused: hold the sample until running, stopped or flushed.
     m_stateChanged.wait(hold, [this] { return m_streamState != State_Paused || m_bFlushing; });
-    if (m_bFlushing || m_streamState == State_Stopped) return false;
+    if (m_bFlushing || m_streamState == State_Stopped) return Timing::Abort;
     IReferenceClock* clock = m_pClock;
     REFERENCE_TIME start = 0, end = 0;
-    if (!clock || FAILED(sample->GetTime(&start, &end))) return true;
+    if (!clock || FAILED(sample->GetTime(&start, &end))) return Timing::Render;
     REFERENCE_TIME now = 0;
     clock->GetTime(&now);
     REFERENCE_TIME due = m_runStart + start;
-    if (now >= due) return true;
-    m_stateChanged.wait_for(hold, std::chrono::nanoseconds((due - now) * 100));
-    if (m_bFlushing || m_streamState == State_Stopped) return false;
-    if (m_streamState == State_Running) {
-      clock->GetTime(&now);
-      if (now >= m_runStart + start) return true;
+    if (now >= due || PacesItself()) {
+      *lateness = now - due;
+      return *lateness > LatenessLimit(start, end) ? Timing::Drop : Timing::Render;
     }
+    m_stateChanged.wait_for(hold, std::chrono::nanoseconds((due - now) * 100));
+    if (m_bFlushing || m_streamState == State_Stopped) return Timing::Abort;
+    // Still running (not paused again meanwhile): due now, or woken early by
+    // a state change that left it running: check again.
   }
 }
 
@@ -198,10 +201,18 @@ HRESULT CBaseRenderer::Receive(IMediaSample* sample) {
     OnReceiveFirstSample(sample);
     hold.lock();
   }
-  if (!WaitForRenderTime(sample, hold)) return m_bFlushing ? S_FALSE : VFW_E_WRONG_STATE;
+  REFERENCE_TIME lateness = 0;
+  Timing timing = WaitForRenderTime(sample, hold, &lateness);
+  if (timing == Timing::Abort) return m_bFlushing ? S_FALSE : VFW_E_WRONG_STATE;
   REFERENCE_TIME segmentStart = m_segmentStart;
   hold.unlock();
-  HRESULT result = DoRenderSample(sample);
+  HRESULT result = S_OK;
+  if (timing == Timing::Drop) {
+    OnDropSample(sample, lateness);
+  } else {
+    OnRenderSample(sample, lateness);
+    result = DoRenderSample(sample);
+  }
   REFERENCE_TIME start = 0, end = 0;
   if (SUCCEEDED(sample->GetTime(&start, &end))) m_pPosition->RegisterMediaTime(start, segmentStart);
   return SUCCEEDED(result) ? S_OK : result;

@@ -1,5 +1,6 @@
 // The renderer base: one input pin, samples presented at their time against
-// the graph's clock (at once without a clock), a paused state that completes
+// the graph's clock (at once without a clock; a renderer may drop samples
+// that come too late, or pace itself), a paused state that completes
 // when the first sample or the end of stream arrives, and EC_COMPLETE once the
 // end of stream is reached while running. Seeking passes upstream, and the
 // position is the time of the last sample rendered.
@@ -57,6 +58,18 @@ class CBaseRenderer : public CBaseFilter {
   virtual HRESULT OnStartStreaming() { return S_OK; }
   virtual HRESULT OnStopStreaming() { return S_OK; }
   virtual void OnEndFlush() {}
+  // How late (in 100 ns) a sample may be presented before it is dropped
+  // instead; the default never drops. Called with the sample's times.
+  virtual REFERENCE_TIME LatenessLimit(REFERENCE_TIME /*start*/, REFERENCE_TIME /*end*/) { return MAX_TIME; }
+  // A sample dropped for coming too late (DoRenderSample is not called).
+  virtual void OnDropSample(IMediaSample*, REFERENCE_TIME /*lateness*/) {}
+  // A sample about to be rendered with its lateness against the clock (0
+  // without a clock, negative when early: a renderer that paces itself).
+  virtual void OnRenderSample(IMediaSample*, REFERENCE_TIME /*lateness*/) {}
+  // True while the renderer paces the stream itself (an audio renderer
+  // whose device consumes the samples): samples are then handed over as
+  // soon as the filter runs, without waiting for the clock.
+  virtual bool PacesItself() { return false; }
 
   // Streaming entry points (from the input pin).
   virtual HRESULT Receive(IMediaSample* sample);
@@ -70,9 +83,11 @@ class CBaseRenderer : public CBaseFilter {
   CCritSec* InterfaceLock() { return &m_InterfaceLock; }
 
  protected:
-  // Waits until the sample is due; false when the wait was broken off by a
-  // state change or a flush (the sample is then dropped).
-  bool WaitForRenderTime(IMediaSample* sample, std::unique_lock<std::mutex>& hold);
+  enum class Timing { Render, Drop, Abort };
+  // Waits until the sample is due. Abort: the wait was broken off by a state
+  // change or a flush; Drop: it was already too late (*lateness says by how
+  // much).
+  Timing WaitForRenderTime(IMediaSample* sample, std::unique_lock<std::mutex>& hold, REFERENCE_TIME* lateness);
   void SendEndOfStream();  // under m_rendererLock
 
   CCritSec m_InterfaceLock;
