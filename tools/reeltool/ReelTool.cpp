@@ -1,5 +1,6 @@
 // reeltool COMMAND [ARGUMENTS...]: runs one subcommand of the table below.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "tools/reeltool/ReelToolCommand.h"
@@ -12,12 +13,15 @@ constexpr Command kCommands[] = {
     {"categories", "", "list the filter categories", RunCategories},
     {"filters", "[CATEGORY]", "list the registered filters", RunFilters},
     {"render", "FILE [--clock]", "render FILE to null renderers and report each stream", RunRender},
+    {"transcode", "IN OUT [OPTIONS]",
+     "convert IN to OUT.avi (--video NAME, --audio NAME) or OUT.wmv (--profile ID|FILE.prx, --size WxH)",
+     RunTranscode},
 };
 
 void PrintHelp(std::FILE* stream) {
   std::fputs("usage: reeltool COMMAND [ARGUMENTS...]\n\ncommands:\n", stream);
   for (const Command& command : kCommands) {
-    std::fprintf(stream, "  %-10s %-12s %s\n", command.name, command.usage, command.summary);
+    std::fprintf(stream, "  %-10s %-16s %s\n", command.name, command.usage, command.summary);
   }
 }
 
@@ -26,6 +30,9 @@ void PrintHelp(std::FILE* stream) {
 
 int main(int argc, char** argv) {
   using namespace reeltool;
+  // Filters that draw (the renderers, codec dialogs) start Qt; reeltool
+  // shows no window and runs without a display too, unless told otherwise.
+  setenv("QT_QPA_PLATFORM", "offscreen", 0);
   if (argc < 2) {
     PrintHelp(stderr);
     return kUsageError;

@@ -26,5 +26,6 @@ int RunFlvMeta(const Arguments& arguments);
 int RunCategories(const Arguments& arguments);
 int RunFilters(const Arguments& arguments);
 int RunRender(const Arguments& arguments);
+int RunTranscode(const Arguments& arguments);
 
 }  // namespace reeltool
